@@ -1,0 +1,2 @@
+kdm_fuzz_target(config_store_fuzz config_store_fuzz.cpp)
+target_link_libraries(config_store_fuzz PRIVATE kdmdbi_internal)
