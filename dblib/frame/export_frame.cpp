@@ -7,6 +7,7 @@
 
 #include "frame/processor_exception.h"
 #include "frame/registry.h"
+#include "platform/config_store.h"
 #include "platform/diag.h"
 #include "platform/faults.h"
 
@@ -51,6 +52,8 @@ void LibraryInit() {
         g_checkBefore.store(RegReadBool(kKdmDbiKey, "CheckHeapBeforeFunc", false));
         g_checkAfter.store(RegReadBool(kKdmDbiKey, "CheckHeapAfterFunc", false));
         diag::SetEnabled(RegReadInteger(kKdmDbiKey, "DebugOutput", 0) != 0);
+        // A store that does not parse was read before the output was on.
+        platform::ConfigStore::Default().ReportProblems();
         InstallProcessorFaultHandler();
     });
 }

@@ -5,12 +5,19 @@
 
 namespace kdm {
 
+namespace {
+std::atomic<uint32_t> g_handleCounter{0};
+} // namespace
+
 uint32_t NextHandle() {
-    static std::atomic<uint32_t> counter{0};
-    uint32_t handle = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+    uint32_t handle = g_handleCounter.fetch_add(1, std::memory_order_relaxed) + 1;
     if (handle == 0)
-        handle = counter.fetch_add(1, std::memory_order_relaxed) + 1;
+        handle = g_handleCounter.fetch_add(1, std::memory_order_relaxed) + 1;
     return handle;
+}
+
+void SetHandleCounterForTesting(uint32_t value) {
+    g_handleCounter.store(value);
 }
 
 CDBIHandleList::CDBIHandleList(const char* kindWord) {

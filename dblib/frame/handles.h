@@ -22,6 +22,7 @@ struct CDBIHandleEntryKeyOf {
 };
 
 uint32_t NextHandle();
+void SetHandleCounterForTesting(uint32_t value);
 
 class CDBIHandleList {
 public:

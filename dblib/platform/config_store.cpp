@@ -711,7 +711,9 @@ struct ConfigStore::Cache {
     }
     static void ReportOnce(size_t hash, const std::string& path, size_t line,
                            const std::string& reason, size_t count) {
-        if (!MarkReported(path, hash))
+        // Unseen reports do not count: the library reads its DebugOutput
+        // switch from this very store before the output is on.
+        if (!diag::Enabled() || !MarkReported(path, hash))
             return;
         if (line == 0)
             diag::Error("Configuration store %s: %s\n", path.c_str(), reason.c_str());
@@ -812,6 +814,11 @@ bool ConfigStore::Refresh(bool force) {
         c.ReportOnce(c.contentHash, m_path, c.doc.problems.front().line,
                      c.doc.problems.front().reason, c.doc.problems.size());
     return true;
+}
+
+void ConfigStore::ReportProblems() {
+    std::lock_guard<std::mutex> guard(m_mutex);
+    Refresh(true);
 }
 
 bool ConfigStore::KeyExists(std::string_view key) {

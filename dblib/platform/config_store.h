@@ -80,6 +80,10 @@ public:
     // afterwards, whoever wrote it.
     bool WriteIfAbsent(std::string_view key, std::string_view name, const RegValue& value);
 
+    // Reads the file again, reporting what does not parse unless that was
+    // reported before.
+    void ReportProblems();
+
 private:
     enum class Mode { kCreateKey, kWrite, kWriteIfAbsent };
 

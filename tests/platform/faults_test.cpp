@@ -48,6 +48,10 @@ struct FaultCase {
     const char* access; // null: no access clause
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 std::string LastMessage(int32_t* code, int32_t* sub2) {
     const char* message = nullptr;
     int32_t sub1 = 0;
