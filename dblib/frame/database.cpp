@@ -124,12 +124,4 @@ void TKdmDatabase::Shutdown() {
     Disconnect();
 }
 
-void TKdmPictureGrabber::Shutdown() {
-    try {
-        if (m_database != nullptr)
-            m_database->DetachPictureGrabber(this);
-    } catch (...) {
-    }
-}
-
 } // namespace kdm

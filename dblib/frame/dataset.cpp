@@ -6,6 +6,15 @@
 
 namespace kdm {
 
+void ThrowFieldNotFound(const char* name) {
+    // The message must fit 99 characters.
+    std::string shown(name != nullptr ? name : "");
+    constexpr size_t kRoom = 99 - (sizeof("Field '' not found in this DataSet!") - 1);
+    if (shown.size() > kRoom)
+        shown.resize(kRoom);
+    throw EException(Format("Field '%s' not found in this DataSet!", shown.c_str()), 302, 100);
+}
+
 void TKdmDataSet::Shutdown() {
     try {
         if (m_database != nullptr)
@@ -223,14 +232,8 @@ TDBIFieldDef* TKdmDataSet::FindField(const char* name) {
 
 TDBIFieldDef* TKdmDataSet::FieldByName(const char* name) {
     TDBIFieldDef* field = FindField(name);
-    if (field == nullptr) {
-        // The message must fit 99 characters.
-        std::string shown(name != nullptr ? name : "");
-        constexpr size_t kRoom = 99 - (sizeof("Field '' not found in this DataSet!") - 1);
-        if (shown.size() > kRoom)
-            shown.resize(kRoom);
-        throw EException(Format("Field '%s' not found in this DataSet!", shown.c_str()), 302, 100);
-    }
+    if (field == nullptr)
+        ThrowFieldNotFound(name);
     return field;
 }
 

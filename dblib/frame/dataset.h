@@ -15,6 +15,10 @@ namespace kdm {
 
 class TKdmDatabase;
 
+// "Field '%s' not found in this DataSet!" (302, 100), for datasets and
+// grabbers alike.
+[[noreturn]] void ThrowFieldNotFound(const char* name);
+
 class TKdmDataSet : public TSmartClass {
 public:
     enum FetchMode : int32_t { kFetchFirst = 0, kFetchLast = 1, kFetchStep = 2, kFetchNewest = 3 };

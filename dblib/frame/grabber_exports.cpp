@@ -25,23 +25,37 @@ KDMDBI_FUNC PictureGrabber_GetDatabase(KdmHandle grabber, KdmHandle* database) {
         *database = g.Database()->Handle();
     });
 }
-KDMDBI_FUNC PictureGrabber_FieldCount(KdmHandle grabber, int32_t*) {
-    return PendingHandleExport(Pg(), grabber);
+KDMDBI_FUNC PictureGrabber_FieldCount(KdmHandle grabber, int32_t* count) {
+    return OnPictureGrabber(grabber, [&](TKdmPictureGrabber& g) {
+        RequireArg(count, "PictureGrabber_FieldCount", "count");
+        *count = g.FieldCount();
+    });
 }
-KDMDBI_FUNC PictureGrabber_GetField(KdmHandle grabber, int32_t, KdmField*) {
-    return PendingHandleExport(Pg(), grabber);
+KDMDBI_FUNC PictureGrabber_GetField(KdmHandle grabber, int32_t index, KdmField* field) {
+    return OnPictureGrabber(grabber, [&](TKdmPictureGrabber& g) {
+        RequireArg(field, "PictureGrabber_GetField", "field");
+        *field = g.GetField(index);
+    });
 }
-KDMDBI_FUNC PictureGrabber_FindField(KdmHandle grabber, const char*, KdmField*) {
-    return PendingHandleExport(Pg(), grabber);
+KDMDBI_FUNC PictureGrabber_FindField(KdmHandle grabber, const char* name, KdmField* field) {
+    return OnPictureGrabber(grabber, [&](TKdmPictureGrabber& g) {
+        RequireArg(name, "PictureGrabber_FindField", "name");
+        RequireArg(field, "PictureGrabber_FindField", "field");
+        *field = g.FindField(name);
+    });
 }
-KDMDBI_FUNC PictureGrabber_FieldByName(KdmHandle grabber, const char*, KdmField*) {
-    return PendingHandleExport(Pg(), grabber);
+KDMDBI_FUNC PictureGrabber_FieldByName(KdmHandle grabber, const char* name, KdmField* field) {
+    return OnPictureGrabber(grabber, [&](TKdmPictureGrabber& g) {
+        RequireArg(name, "PictureGrabber_FieldByName", "name");
+        RequireArg(field, "PictureGrabber_FieldByName", "field");
+        *field = g.FieldByName(name);
+    });
 }
 KDMDBI_FUNC PictureGrabber_Open(KdmHandle grabber) {
     return PendingHandleExport(Pg(), grabber);
 }
 KDMDBI_FUNC PictureGrabber_Close(KdmHandle grabber) {
-    return PendingHandleExport(Pg(), grabber);
+    return OnPictureGrabber(grabber, [&](TKdmPictureGrabber& g) { g.Close(); });
 }
 KDMDBI_FUNC PictureGrabber_Abort(KdmHandle grabber) {
     return PendingHandleExport(Pg(), grabber);

@@ -401,6 +401,37 @@ TEST(ProgressReports, ClampedAndScaled) {
         EXPECT_EQ(log.calls[i], cases[i].seen) << i;
 }
 
+volatile uintptr_t g_nowhere = 0;
+
+// Client callbacks that take a processor fault.
+__attribute__((noinline, no_sanitize_address, no_sanitize("undefined"))) int32_t KDM_API
+FaultingProgress(KdmUserData, int32_t, int32_t) {
+    *reinterpret_cast<volatile int*>(g_nowhere) = 1;
+    return 0;
+}
+__attribute__((noinline, no_sanitize_address, no_sanitize("undefined"))) void KDM_API
+FaultingMonitor(KdmUserData, KdmHandle) {
+    *reinterpret_cast<volatile int*>(g_nowhere) = 1;
+}
+
+TEST_F(Objects, FaultsInClientCallbacksAreReportedAndTheOperationGoesOn) {
+    Make(0, false);
+    test::DiagCapture capture;
+    int32_t result = -1;
+    ASSERT_TRUE(Database_Connect(dbHandle, &result, FaultingProgress, 0, 0, 0, nullptr));
+    EXPECT_EQ(result, 0) << "a failed report counts as go on";
+    ASSERT_TRUE(Database_RegisterDisconnectMonitor(dbHandle, FaultingMonitor, 0));
+    ASSERT_TRUE(Database_Disconnect(dbHandle));
+    KdmBool connected = 1;
+    ASSERT_TRUE(Database_Connected(dbHandle, &connected));
+    EXPECT_FALSE(connected);
+    std::string text = capture.Text();
+    EXPECT_NE(text.find("### ERROR: CallProgressCallback: Structured exception occurred.\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("### ERROR: Exception in DisconnectMonitor."), std::string::npos) << text;
+}
+
 KdmBool KDM_API Refuses(KdmUserData, int32_t, const void*) {
     return 0;
 }
@@ -424,6 +455,12 @@ TEST_F(Objects, DestroyingTheDatabaseClosesItsDatasetsAndWithdrawsTheirHandles) 
     KdmHandle owner = 0;
     ASSERT_TRUE(PictureGrabber_GetDatabase(grabber, &owner));
     EXPECT_EQ(owner, dbHandle);
+    int32_t count = 0;
+    EXPECT_FALSE(PictureGrabber_FieldCount(grabber, &count));
+    Err closed = Last();
+    EXPECT_EQ(closed.message, "PictureGrabber must be opened for this operation!");
+    EXPECT_EQ(closed.sub1, 400);
+    EXPECT_EQ(closed.sub2, 100);
     ASSERT_TRUE(DataSet_GetDatabase(second, &owner));
     EXPECT_EQ(owner, dbHandle);
     ASSERT_TRUE(DataSet_Open(ds));
