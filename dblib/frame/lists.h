@@ -145,12 +145,7 @@ public:
     }
 
     void Delete(int32_t index) {
-        CheckIndex(index, m_count);
-        T item = m_items[index];
-        std::memmove(static_cast<void*>(m_items + index), m_items + index + 1,
-                     sizeof(T) * static_cast<size_t>(m_count - index - 1));
-        --m_count;
-        ShrinkAfterRemoval();
+        T item = Extract(index);
         Ownership::Release(item);
     }
 
