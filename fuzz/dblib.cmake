@@ -1,2 +1,4 @@
 kdm_fuzz_target(config_store_fuzz config_store_fuzz.cpp)
 target_link_libraries(config_store_fuzz PRIVATE kdmdbi_internal)
+kdm_fuzz_target(kdmii_buf_fuzz kdmii_buf_fuzz.cpp)
+target_link_libraries(kdmii_buf_fuzz PRIVATE kdmdbi_internal)

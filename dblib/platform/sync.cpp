@@ -1,14 +1,23 @@
 #include "platform/sync.h"
 
 #include <chrono>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 namespace kdm::platform {
 
+namespace {
+thread_local int32_t t_threadId = 0;
+// A forked child's thread inherits the parent's cached id.
+const int g_forkReset = pthread_atfork(nullptr, nullptr, [] { t_threadId = 0; });
+} // namespace
+
 int32_t CurrentThreadId() {
-    thread_local const int32_t id = static_cast<int32_t>(syscall(SYS_gettid));
-    return id;
+    (void)g_forkReset;
+    if (t_threadId == 0)
+        t_threadId = static_cast<int32_t>(syscall(SYS_gettid));
+    return t_threadId;
 }
 
 void Event::Set() {
