@@ -20,10 +20,68 @@ int32_t CurrentThreadId() {
     return t_threadId;
 }
 
+struct Event::Waiter {
+    std::mutex lock;
+    std::condition_variable woken;
+    bool signalled = false;
+};
+
 void Event::Set() {
     std::lock_guard<std::mutex> guard(m_lock);
     m_set = true;
     m_changed.notify_all();
+    for (Waiter* waiter : m_waiters) {
+        std::lock_guard<std::mutex> inner(waiter->lock);
+        waiter->signalled = true;
+        waiter->woken.notify_all();
+    }
+}
+
+void Event::AddWaiter(Waiter* waiter) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_waiters.push_back(waiter);
+}
+
+void Event::RemoveWaiter(Waiter* waiter) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    for (size_t i = 0; i < m_waiters.size(); ++i) {
+        if (m_waiters[i] == waiter) {
+            m_waiters.erase(m_waiters.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
+}
+
+int Event::WaitAny(const Event& first, const Event& second, int64_t timeoutMs) {
+    Waiter waiter;
+    first.AddWaiter(&waiter);
+    second.AddWaiter(&waiter);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int result = -1;
+    for (;;) {
+        // Checked after registering, so a Set in between is not missed.
+        if (first.IsSet()) {
+            result = 0;
+            break;
+        }
+        if (second.IsSet()) {
+            result = 1;
+            break;
+        }
+        std::unique_lock<std::mutex> guard(waiter.lock);
+        if (!waiter.signalled) {
+            if (timeoutMs < 0) {
+                waiter.woken.wait(guard, [&] { return waiter.signalled; });
+            } else if (!waiter.woken.wait_until(guard, deadline,
+                                                [&] { return waiter.signalled; })) {
+                break;
+            }
+        }
+        waiter.signalled = false;
+    }
+    first.RemoveWaiter(&waiter);
+    second.RemoveWaiter(&waiter);
+    return result;
 }
 
 void Event::Reset() {
