@@ -57,7 +57,7 @@ public:
 
     // One system call each. Bytes moved, 0 when the peer closed (receive)
     // or nothing moved (send), -1 on an error (SocketLastError tells).
-    int SendPiece(const void* data, int length);
+    virtual int SendPiece(const void* data, int length);
     int ReceivePiece(void* data, int length);
     // Waits at most timeoutMs for data; a wait without data gives 0 with
     // *timedOut set.
