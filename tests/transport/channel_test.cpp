@@ -184,7 +184,9 @@ TEST_F(ChannelTest, AQuietChannelTimesOutAndABrokenOneRaises) {
 }
 
 std::atomic<int64_t> g_fakeTicks{0};
-int64_t FakeTicks() { return g_fakeTicks.load(); }
+int64_t FakeTicks() {
+    return g_fakeTicks.load();
+}
 
 TEST_F(ChannelTest, PaddingPacketsPrecedeASendOnceTheirIntervalHasPassed) {
     const PaddingClock previous = SetPaddingClockForTesting(&FakeTicks);

@@ -124,7 +124,7 @@ TEST(Socket, KillFromAnotherThreadBreaksABlockingReceive) {
 }
 
 TEST(Socket, KillBreaksAConnectThatGetsNoAnswer) {
-        CSocket s;
+    CSocket s;
     std::atomic<bool> done{false};
     std::thread killer([&] {
         while (s.BlockingState() != CSocket::kBlockConnect && !done.load())

@@ -1,0 +1,87 @@
+// Any byte stream on a back channel, read by the message thread with three
+// commands waiting for their answers; whatever it answers is drained.
+//
+// Beyond "no crash, no hang": every waiting command ends (answered,
+// aborted or lost) once the stream ends, and the list is left empty.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/config_store.h"
+#include "platform/diag.h"
+#include "transport/async_channel.h"
+
+using namespace kdm;
+
+namespace {
+void Check(bool condition) {
+    if (!condition)
+        abort();
+}
+
+void Prepare() {
+    static const bool done = [] {
+        char name[] = "/tmp/kdm-fuzz-reg-XXXXXX";
+        const int fd = mkstemp(name);
+        if (fd >= 0)
+            close(fd);
+        setenv("KDM_REGISTRY_FILE", name, 1);
+        platform::ConfigStore::ResetDefaultForTesting();
+        diag::SetEnabled(false);
+        return true;
+    }();
+    (void)done;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Prepare();
+    if (size > (1u << 16))
+        return 0;
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        return 0;
+    std::thread peer([&] {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = send(fds[1], data + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        shutdown(fds[1], SHUT_WR);
+        char sink[4096];
+        while (recv(fds[1], sink, sizeof sink, 0) > 0) {
+        }
+    });
+
+    auto back = std::make_unique<CInternetClient>();
+    back->AdoptConnected(fds[0]);
+    auto list = std::make_shared<CAsyncCommandList>();
+    std::vector<std::shared_ptr<CAsyncCommandListEntry>> entries;
+    for (int i = 0; i < 3; ++i) {
+        entries.push_back(std::make_shared<CAsyncCommandListEntry>(list->NextSequence()));
+        list->Enter(entries.back());
+    }
+    {
+        CAsyncClientMessageThread thread(list, std::move(back));
+        Check(thread.Start());
+        // The loop ends by itself when the stream does: no stop request,
+        // which would kill the channel before it was read.
+        thread.FinishedEvent().Wait(-1);
+        for (auto& e : entries) {
+            Check(e->Event().Wait(0));
+            const int32_t state = e->State();
+            Check(state == kEntryAnswered || state == kEntryAborted ||
+                  state == kEntryConnectionLost);
+        }
+        Check(list->Count() == 0);
+    }
+    peer.join();
+    close(fds[1]);
+    return 0;
+}
