@@ -112,8 +112,24 @@ class TBitArrayException : public EException {
 class EGrowableBuffer : public EException {
     using EException::EException;
 };
+// Datagram failures: the text names the operation and the socket error.
 class CUDPException : public EException {
+public:
     using EException::EException;
+    CUDPException(const std::string& message, int32_t code, int32_t direction, uint16_t port,
+                  int socket)
+        : EException(message, code, direction), m_code(code), m_direction(direction), m_port(port),
+          m_socket(socket) {}
+    int32_t Code() const { return m_code; }
+    int32_t Direction() const { return m_direction; }
+    uint16_t Port() const { return m_port; }
+    int Socket() const { return m_socket; }
+
+private:
+    int32_t m_code = 0;
+    int32_t m_direction = 0;
+    uint16_t m_port = 0;
+    int m_socket = -1;
 };
 
 } // namespace kdm

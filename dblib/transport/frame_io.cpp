@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "frame/exceptions.h"
 #include "platform/diag.h"
@@ -240,6 +241,14 @@ int ReceiveDatagram(CTCPBuffer& buffer, CSocket& socket, uint16_t port, int64_t 
     if (n < 0)
         return -1;
     return AcceptFrameBytes(buffer, datagram, static_cast<size_t>(n));
+}
+
+void ThrowUdpError(const char* operation, int32_t code, int32_t direction, uint16_t port,
+                   const CSocket& socket) {
+    std::string text = operation;
+    text += " : ";
+    text += WinsockErrorName(code);
+    throw CUDPException(text, code, direction, port, socket.Descriptor());
 }
 
 int SendDatagram(CTCPBuffer& buffer, CSocket& socket, uint32_t address, uint16_t port) {

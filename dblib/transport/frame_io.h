@@ -44,4 +44,10 @@ int ReceiveDatagram(CTCPBuffer& buffer, CSocket& socket, uint16_t port, int64_t 
 // Switches the socket to broadcast first. 0 or -1.
 int SendDatagram(CTCPBuffer& buffer, CSocket& socket, uint32_t address, uint16_t port);
 
+inline constexpr char kTextBroadcastSendFailure[] = "BROADCAST SEND FAILURE";
+inline constexpr char kTextUdpReceiveFailure[] = "UDP RECV FAILURE";
+// "<operation> : <socket error name>", with the error, direction and port.
+[[noreturn]] void ThrowUdpError(const char* operation, int32_t code, int32_t direction,
+                                uint16_t port, const CSocket& socket);
+
 } // namespace kdm

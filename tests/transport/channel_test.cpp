@@ -183,6 +183,37 @@ TEST_F(ChannelTest, AQuietChannelTimesOutAndABrokenOneRaises) {
     EXPECT_FALSE(p.client.Connected()) << "a failed operation disconnects";
 }
 
+TEST_F(ChannelTest, ATimedOutChannelResynchronisesWithPings) {
+    MutableSocketSettingsForTesting().resyncServerOnTimeout = 1;
+    test::DiagCapture diag;
+    ChannelPair<CIPConnection> p;
+    std::thread peer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        p.PeerSends([](CKDMIIBuf& b) { b.PutInt32(-1); }); // the late answer, discarded
+        for (int round = 0; round < 2; ++round) {
+            CKDMIIBuf& ping = p.PeerReceives(10);
+            uint32_t word = 0;
+            EXPECT_EQ(ping.GetRawU32(&word), 0);
+            EXPECT_EQ(word, kCmdPing | kCommandReplyFlag);
+            p.PeerSends([](CKDMIIBuf& b) { b.PutInt32(0); });
+            if (round == 0) {
+                // Input left over after the first ping is drained before the
+                // second one, once per ping attempt and once more.
+                p.PeerSends([](CKDMIIBuf& b) { b.PutInt32(-2); });
+                p.PeerSends([](CKDMIIBuf& b) { b.PutInt32(-3); });
+            }
+        }
+    });
+    EXPECT_FALSE(p.client.ReceiveTimed(1));
+    peer.join();
+    EXPECT_TRUE(p.client.Connected());
+    const std::string text = diag.Text();
+    EXPECT_NE(text.find("RESYNCHRONIZING CHANNEL CONNECTION = [127.0.0.1]   SPTR ["),
+              std::string::npos);
+    EXPECT_NE(text.find("RESYNCHRONIZATION OK: CONNECTION = 127.0.0.1   SPTR ["),
+              std::string::npos);
+}
+
 std::atomic<int64_t> g_fakeTicks{0};
 int64_t FakeTicks() {
     return g_fakeTicks.load();

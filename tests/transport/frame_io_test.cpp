@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame/exceptions.h"
 #include "support/diag_capture.h"
 #include "transport/loopback.h"
 #include "transport/socket.h"
@@ -294,6 +295,16 @@ TEST(Frame, DatagramsCarryOneFrameAndBadOnesAre10054) {
     EXPECT_EQ(ReceiveDatagram(in, receiver, port, 2000, &timedOut), 10054);
     EXPECT_EQ(ReceiveDatagram(in, receiver, port, 100, &timedOut), 0);
     EXPECT_TRUE(timedOut);
+
+    try {
+        ThrowUdpError(kTextUdpReceiveFailure, 10054, 1, port, receiver);
+        FAIL() << "no exception";
+    } catch (const CUDPException& e) {
+        EXPECT_STREQ(e.Message(), "UDP RECV FAILURE : WSAECONNRESET");
+        EXPECT_EQ(e.Code(), 10054);
+        EXPECT_EQ(e.Direction(), 1);
+        EXPECT_EQ(e.Port(), port);
+    }
 }
 
 } // namespace
