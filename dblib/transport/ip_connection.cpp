@@ -56,9 +56,11 @@ CDummyPacketTimeoutValues::CDummyPacketTimeoutValues(int64_t intervalMs, int32_t
 }
 
 void CDummyPacketTimeoutValues::Update(int64_t intervalMs, int32_t count) {
-    const __int128 ticks =
-        (static_cast<__int128>(intervalMs) * PaddingCounterFrequency() + 500) / 1000;
-    m_intervalTicks = ticks > INT64_MAX / 2 ? INT64_MAX / 2 : static_cast<int64_t>(ticks);
+    // (ms x frequency + 500) / 1000, exact for a frequency in whole
+    // kilohertz, without overflowing for intervals of centuries.
+    const int64_t perMs = PaddingCounterFrequency() / 1000;
+    const int64_t limit = INT64_MAX / 2;
+    m_intervalTicks = intervalMs > limit / perMs ? limit : intervalMs * perMs;
     m_count = count;
     Rearm();
 }
