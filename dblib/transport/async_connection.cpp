@@ -20,6 +20,10 @@ TAsyncConnectThread::~TAsyncConnectThread() {
 }
 
 void TAsyncConnectThread::BreakBlockingCalls() {
+    // Once the thread is done its clients belong to the session; the stop
+    // request of the final wait must not kill them.
+    if (Finished())
+        return;
     m_main.KillSocket();
     m_back.KillSocket();
 }
@@ -123,7 +127,6 @@ int32_t TAsyncConnection::Connect(const TConnectParams& params, const ConnectPro
                     thread.RequestStop(); // kills both clients' sockets
                 }
             }
-            thread.StopAndWait(-1);
             result = abortRequested ? kConnectAborted : thread.Result();
             kind = thread.FailureKind();
         }

@@ -204,9 +204,8 @@ void CIPConnection::RunPaddingSchedule() {
         buffer.BeginCommand(kCmdPing, true);
         buffer.PutBytesFlags(kSpaces.data(), kPaddingBytes, 0);
         bool ok = SendFrame(buffer, *this, false) == 0;
-        bool timedOut = false;
         if (ok)
-            ok = ReceiveFrameInto(buffer, kPingAnswerSeconds, &timedOut) == 0 && !timedOut;
+            ok = ReceiveAnswer(buffer, kPingAnswerSeconds);
         int32_t answer = -1;
         if (ok)
             ok = buffer.GetInt32(&answer) == 0;
@@ -223,15 +222,26 @@ void CIPConnection::RunPaddingSchedule() {
 
 bool CIPConnection::PingPeer(CKDMIIBuf& buffer, int seconds) {
     buffer.BeginCommand(kCmdPing, true);
-    if (SendFrame(buffer, *this, false) != 0)
-        return false;
-    bool timedOut = false;
-    if (ReceiveFrameInto(buffer, seconds, &timedOut) != 0 || timedOut)
+    if (SendFrame(buffer, *this, false) != 0 || !ReceiveAnswer(buffer, seconds))
         return false;
     int32_t answer = -1;
     const bool ok = buffer.GetInt32(&answer) == 0 && answer == 0;
     buffer.Reset();
     return ok;
+}
+
+bool CIPConnection::ReceiveAnswer(CKDMIIBuf& buffer, int seconds) {
+    const int64_t deadline = platform::MonotonicMs() + static_cast<int64_t>(seconds) * 1000;
+    for (;;) {
+        const int64_t left = deadline - platform::MonotonicMs();
+        bool timedOut = false;
+        if (ReceiveFrameInto(buffer, left <= 0 ? 0 : static_cast<int>((left + 999) / 1000),
+                             &timedOut) != 0 ||
+            timedOut)
+            return false;
+        if (!HandleInterleavedRequest(buffer))
+            return true;
+    }
 }
 
 bool CIPConnection::GetAndDiscardData() {

@@ -121,6 +121,9 @@ protected:
     // 0 or a result code; *timedOut tells.
     int ReceiveFrameInto(CKDMIIBuf& buffer, int timeoutSeconds, bool* timedOut);
     bool GetAndDiscardData();
+    // The answer to a request just sent, answering any housekeeping request
+    // that arrives before it. False when none came within `seconds`.
+    bool ReceiveAnswer(CKDMIIBuf& buffer, int seconds);
 
 private:
     bool ReceiveWithResync(CKDMIIBuf& buffer, int timeoutSeconds);
