@@ -1,5 +1,6 @@
 #include "transport/socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -160,6 +161,7 @@ int32_t CSocket::ConnectWithKillCheck(int fd, uint32_t address, uint16_t port) {
 
 int32_t CSocket::ConnectByAddress(uint32_t address, uint16_t port) {
     CloseDescriptor();
+    m_aheadPos = m_aheadEnd = 0;
     if (m_killed.exchange(false)) {
         SetSocketLastError(kSockESHUTDOWN);
         return kSockESHUTDOWN;
@@ -221,6 +223,7 @@ int32_t CSocket::ConnectByAddress(uint32_t address, uint16_t port) {
 
 void CSocket::AdoptConnected(int fd) {
     CloseDescriptor();
+    m_aheadPos = m_aheadEnd = 0;
     {
         TEnterCriticalSection guard(m_closeCs);
         m_fd.store(fd);
@@ -362,19 +365,37 @@ int CSocket::ReceivePiece(void* data, int length) {
         SetSocketLastError(fd < 0 ? kSockENOTCONN : kSockESHUTDOWN);
         return -1;
     }
+    if (m_aheadPos < m_aheadEnd) {
+        const size_t n = std::min(m_aheadEnd - m_aheadPos, static_cast<size_t>(length));
+        std::memcpy(data, m_ahead.data() + m_aheadPos, n);
+        m_aheadPos += n;
+        return static_cast<int>(n);
+    }
+    const bool readAhead = static_cast<size_t>(length) < kReadAheadBytes;
+    if (readAhead && m_ahead.empty())
+        m_ahead.resize(kReadAheadBytes);
+    void* target = readAhead ? m_ahead.data() : data;
+    const size_t room = readAhead ? kReadAheadBytes : static_cast<size_t>(length);
     ssize_t n;
     do {
-        n = ::recv(fd, data, static_cast<size_t>(length), 0);
+        n = ::recv(fd, target, room, 0);
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         LastErrno();
         return -1;
     }
-    return static_cast<int>(n);
+    if (!readAhead || n == 0)
+        return static_cast<int>(n);
+    m_aheadEnd = static_cast<size_t>(n);
+    m_aheadPos = std::min(m_aheadEnd, static_cast<size_t>(length));
+    std::memcpy(data, m_ahead.data(), m_aheadPos);
+    return static_cast<int>(m_aheadPos);
 }
 
 int CSocket::ReceivePieceTimed(void* data, int length, int64_t timeoutMs, bool* timedOut) {
     *timedOut = false;
+    if (m_aheadPos < m_aheadEnd)
+        return ReceivePiece(data, length);
     {
         BlockingScope blocking(*this, kBlockTcpReceive);
         const int fd = m_fd.load();

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frame/critical_section.h"
 #include "frame/thread.h"
@@ -55,8 +56,10 @@ public:
     void SetSendRecvBufSize(int32_t bytes);
     bool SetSocketToBlockingMode();
 
-    // One system call each. Bytes moved, 0 when the peer closed (receive)
-    // or nothing moved (send), -1 on an error (SocketLastError tells).
+    // One system call at most each. Bytes moved, 0 when the peer closed
+    // (receive) or nothing moved (send), -1 on an error (SocketLastError
+    // tells). Small receives read ahead into the socket's own buffer, so a
+    // frame's header and payload usually take one system call.
     virtual int SendPiece(const void* data, int length);
     int ReceivePiece(void* data, int length);
     // Waits at most timeoutMs for data; a wait without data gives 0 with
@@ -108,6 +111,11 @@ private:
     void CloseDescriptor();
     int32_t ConnectWithKillCheck(int fd, uint32_t address, uint16_t port);
 
+    static constexpr size_t kReadAheadBytes = 16384;
+    // Owner thread only; emptied when a new connection starts.
+    std::vector<uint8_t> m_ahead;
+    size_t m_aheadPos = 0;
+    size_t m_aheadEnd = 0;
     std::atomic<int> m_fd{-1};
     std::atomic<int32_t> m_kind{kKindNotUsed};
     std::atomic<bool> m_connected{false};
