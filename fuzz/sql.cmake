@@ -1,2 +1,2 @@
 kdm_fuzz_target(sql_compile_fuzz sql_compile_fuzz.cpp)
-target_link_libraries(sql_compile_fuzz PRIVATE kdmdbi_internal)
+target_link_libraries(sql_compile_fuzz PRIVATE kdmdbi_internal kdm_sql_memdb)

@@ -11,7 +11,33 @@ namespace kdm::sql {
 
 CTableLink::CTableLink(const CTableDef& table, const TCBDatabaseEngine& engine)
     : m_table(&table), m_engine(engine), m_row(table.RowBufferSize(), 0),
-      m_saved(table.RowBufferSize(), 0) {}
+      m_saved(table.RowBufferSize(), 0), m_current(m_row.data()) {}
+
+void CTableLink::Reset(bool atEnd) {
+    position = atEnd ? kAfterLast : kBeforeFirst;
+    startPending = false;
+    if (startPosition && *startPosition != kBeforeFirst && *startPosition != kAfterLast) {
+        position = *startPosition;
+        startPending = true;
+    }
+    found = false;
+    fetchedByKey = false;
+}
+
+void CTableLink::Save() {
+    savedPosition = position;
+    savedFound = found;
+    savedFetchedByKey = fetchedByKey;
+    m_saved = m_row;
+}
+
+void CTableLink::Restore() {
+    position = savedPosition;
+    found = savedFound;
+    fetchedByKey = savedFetchedByKey;
+    startPending = false;
+    m_row = m_saved;
+}
 
 CLinkLists::CLinkLists(const CDatabaseStructure& db, const TCBDatabaseEngine& engine)
     : m_db(db), m_engine(engine) {}
@@ -62,46 +88,52 @@ uint8_t CLinkLists::AddJoin(const CFieldDef* keyField, const CFieldDef* refField
     return peNoErr;
 }
 
+int32_t CTopolSort::LeaderOf(uint32_t key) {
+    for (int32_t i = 0; i < m_leaders.Count(); ++i)
+        if (m_leaders[i].key == key)
+            return i;
+    m_leaders.Emplace(key);
+    return m_leaders.Count() - 1;
+}
+
+void CTopolSort::AddEdge(uint32_t from, uint32_t to) {
+    int32_t f = LeaderOf(from);
+    int32_t t = LeaderOf(to);
+    m_leaders[f].trailers.Emplace(CTrailr{t});
+    ++m_leaders[t].predecessors;
+}
+
+bool CTopolSort::Sort() {
+    m_output.Clear();
+    std::deque<int32_t> ready;
+    for (int32_t i = 0; i < m_leaders.Count(); ++i)
+        if (m_leaders[i].predecessors == 0)
+            ready.push_front(i);
+    while (!ready.empty()) {
+        CLeader& leader = m_leaders[ready.front()];
+        ready.pop_front();
+        m_output.Emplace(CGraphNode{leader.key});
+        for (int32_t k = 0; k < leader.trailers.Count(); ++k)
+            if (--m_leaders[leader.trailers[k].leader].predecessors == 0)
+                ready.push_front(leader.trailers[k].leader);
+    }
+    return m_output.Count() == m_leaders.Count();
+}
+
 uint8_t CLinkLists::OrderTables() {
     if (m_joins.Empty())
         return peNoErr;
-    struct Leader {
-        uint32_t tableNo;
-        int32_t predecessors = 0;
-        std::vector<size_t> successors;
-    };
-    std::vector<Leader> leaders;
-    auto leaderOf = [&leaders](uint32_t tableNo) {
-        for (size_t i = 0; i < leaders.size(); ++i)
-            if (leaders[i].tableNo == tableNo)
-                return i;
-        leaders.push_back(Leader{tableNo, 0, {}});
-        return leaders.size() - 1;
-    };
+    CTopolSort sort;
     for (int32_t i = 0; i < m_joins.Count(); ++i) {
         const CJoin& j = m_joins[i];
-        if (j.refField->keyFlags == kKeyPrimary)
-            continue;
-        size_t from = leaderOf(j.refLink->Table().tableNo);
-        size_t to = leaderOf(j.keyLink->Table().tableNo);
-        leaders[from].successors.push_back(to);
-        ++leaders[to].predecessors;
+        if (j.refField->keyFlags != kKeyPrimary)
+            sort.AddEdge(j.refLink->Table().tableNo, j.keyLink->Table().tableNo);
     }
-    std::deque<size_t> ready;
-    for (size_t i = 0; i < leaders.size(); ++i)
-        if (leaders[i].predecessors == 0)
-            ready.push_front(i);
-    std::vector<uint32_t> order;
-    while (!ready.empty()) {
-        size_t l = ready.front();
-        ready.pop_front();
-        order.push_back(leaders[l].tableNo);
-        for (size_t s : leaders[l].successors)
-            if (--leaders[s].predecessors == 0)
-                ready.push_front(s);
-    }
-    if (order.size() != leaders.size())
+    if (!sort.Sort())
         return peInvalJoin;
+    std::vector<uint32_t> order;
+    for (int32_t i = 0; i < sort.Count(); ++i)
+        order.push_back(sort.Node(i).tableNo);
 
     for (int32_t i = 0; i < m_tables.Count(); ++i) {
         uint32_t no = m_tables[i].Table().tableNo;

@@ -84,6 +84,21 @@ public:
     std::vector<CWithCrit>& Criteria() { return m_criteria; }
     const std::vector<CWithCrit>& Criteria() const { return m_criteria; }
 
+    // The row that p-code reads: the row buffer, or for the duration of a
+    // reader's filter test a candidate record in place.
+    const uint8_t* CurrentRow() const { return m_current; }
+    void SetCurrentRow(const uint8_t* row) { m_current = row != nullptr ? row : m_row.data(); }
+
+    // Before the first row, or after the last one with atEnd; a start
+    // position re-establishes that row on the next read instead.
+    void Reset(bool atEnd);
+    void Save();
+    void Restore();
+    void ClearStart() {
+        startPosition.reset();
+        startPending = false;
+    }
+
     int64_t position = kBeforeFirst;
     std::optional<int64_t> startPosition;
     bool found = false;
@@ -99,6 +114,7 @@ private:
     std::vector<uint8_t> m_row;
     std::vector<uint8_t> m_saved;
     std::vector<CWithCrit> m_criteria;
+    const uint8_t* m_current;
 };
 
 struct CJoin {
@@ -108,6 +124,38 @@ struct CJoin {
     const CFieldDef* refField = nullptr;
     uint8_t mode = 0;                 // 0 inner, 1 LEFT, 2 RIGHT
     CTableLink* beforeJoin = nullptr; // the table written before JOIN
+};
+
+// The evaluation order of joined tables: a topological sort in which each
+// table (a leader) lists the tables it references (its trailers) and counts
+// the tables that reference it.
+struct CTrailr {
+    int32_t leader; // the successor's index among the leaders
+};
+struct CLeader {
+    explicit CLeader(uint32_t k) : key(k) {}
+    uint32_t key; // table number
+    int32_t predecessors = 0;
+    CDynArr<CTrailr> trailers;
+};
+struct CGraphNode {
+    uint32_t tableNo;
+};
+
+class CTopolSort {
+public:
+    // from must come before to; leaders appear on first mention.
+    void AddEdge(uint32_t from, uint32_t to);
+    // False when the edges form a cycle. Tables without predecessors start
+    // the order, the last mentioned first.
+    bool Sort();
+    int32_t Count() const { return m_output.Count(); }
+    const CGraphNode& Node(int32_t i) const { return m_output[i]; }
+
+private:
+    int32_t LeaderOf(uint32_t key);
+    CDynArr<CLeader> m_leaders;
+    CDynArr<CGraphNode> m_output;
 };
 
 // A select item as written.
