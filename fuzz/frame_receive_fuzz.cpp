@@ -10,7 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/config_store.h"
+#include "fuzz_support.h"
 #include "transport/frame_io.h"
 #include "transport/socket.h"
 
@@ -22,22 +22,10 @@ void Check(bool condition) {
         abort();
 }
 
-void PrivateRegistry() {
-    static const bool done = [] {
-        char name[] = "/tmp/kdm-fuzz-reg-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0)
-            close(fd);
-        setenv("KDM_REGISTRY_FILE", name, 1);
-        platform::ConfigStore::ResetDefaultForTesting();
-        return true;
-    }();
-    (void)done;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    PrivateRegistry();
+    fuzz::PrepareOnce();
     if (size > (1u << 17))
         return 0;
     {

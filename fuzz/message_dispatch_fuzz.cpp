@@ -11,8 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "platform/config_store.h"
-#include "platform/diag.h"
+#include "fuzz_support.h"
 #include "transport/async_channel.h"
 
 using namespace kdm;
@@ -23,23 +22,10 @@ void Check(bool condition) {
         abort();
 }
 
-void Prepare() {
-    static const bool done = [] {
-        char name[] = "/tmp/kdm-fuzz-reg-XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0)
-            close(fd);
-        setenv("KDM_REGISTRY_FILE", name, 1);
-        platform::ConfigStore::ResetDefaultForTesting();
-        diag::SetEnabled(false);
-        return true;
-    }();
-    (void)done;
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    Prepare();
+    fuzz::PrepareOnce();
     if (size > (1u << 16))
         return 0;
     int fds[2];

@@ -684,30 +684,15 @@ std::string CEvaluator::ResultText() const {
     const std::string& rule = DiagRule();
     std::string out = rule + "Result\n" + rule;
     out += Format("%-12s", EngineTypeName(m_last.type));
+    if (FormatDumpValue(m_last.type, m_last.value, m_last.text, &out))
+        return out + rule;
     switch (m_last.type) {
-    case kTypeBool:
-        out += m_last.value != 0 ? "TRUE\n" : "FALSE\n";
-        break;
     case kTypeHugeInt:
         out += Format("%s\n", std::to_string(static_cast<int64_t>(m_last.value)).c_str());
         break;
     case kTypeQWord:
         out += Format("%s\n", std::to_string(m_last.value).c_str());
         break;
-    case kTypeDouble:
-        out += Format("%E\n", std::bit_cast<double>(m_last.value));
-        break;
-    case kTypeVarChar:
-        out += m_last.text + "\n";
-        break;
-    case kTypeDateTime: {
-        TNativeDateTime native{static_cast<uint32_t>(m_last.value),
-                               static_cast<uint32_t>(m_last.value >> 32)};
-        char when[32];
-        FormatDateTimeText(when, sizeof when, NativeToGeneric(native));
-        out += Format("%u:%u(%s)\n", native.day, native.ms, when);
-        break;
-    }
     default:
         out += "\n";
         break;

@@ -289,34 +289,38 @@ std::string CPCodeMem::ListingText(const CDatabaseStructure& db) const {
             out += Format("%-17s%-17s\n", table.c_str(), field.c_str());
         } else if (c.opcode == opPushC) {
             out += Format("PUSHC   %-12s", typeName);
-            switch (c.type) {
-            case kTypeBool:
-                out += c.value != 0 ? "TRUE\n" : "FALSE\n";
-                break;
-            case kTypeDouble:
-                out += Format("%E\n", c.DoubleValue());
-                break;
-            case kTypeVarChar:
-                out += c.text + "\n";
-                break;
-            case kTypeDateTime: {
-                TNativeDateTime native{static_cast<uint32_t>(c.value),
-                                       static_cast<uint32_t>(c.value >> 32)};
-                char when[32];
-                FormatDateTimeText(when, sizeof when, NativeToGeneric(native));
-                out += Format("%u:%u(%s)\n", native.day, native.ms, when);
-                break;
-            }
-            default:
+            if (!FormatDumpValue(c.type, c.value, c.text, &out))
                 out += Format("%" PRIu64 "\n", c.value);
-                break;
-            }
         } else {
             out += Format("%s\n", OpcodeName(c.opcode));
         }
     }
     out += rule + "End Listing\n" + rule;
     return out;
+}
+
+bool FormatDumpValue(uint8_t type, uint64_t value, const std::string& text, std::string* out) {
+    switch (type) {
+    case kTypeBool:
+        *out += value != 0 ? "TRUE\n" : "FALSE\n";
+        return true;
+    case kTypeDouble:
+        *out += Format("%E\n", std::bit_cast<double>(value));
+        return true;
+    case kTypeVarChar:
+        *out += text + "\n";
+        return true;
+    case kTypeDateTime: {
+        const TNativeDateTime native{static_cast<uint32_t>(value),
+                                     static_cast<uint32_t>(value >> 32)};
+        char when[32];
+        FormatDateTimeText(when, sizeof when, NativeToGeneric(native));
+        *out += Format("%u:%u(%s)\n", native.day, native.ms, when);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 } // namespace kdm::sql

@@ -123,4 +123,9 @@ private:
     CStackMem m_stack;
 };
 
+// The value part of a dump line for BOOL, DOUBLE, KDMVARCHAR and
+// KDMDATETIME, newline included; false for the other types, whose form
+// differs between the dumps.
+bool FormatDumpValue(uint8_t type, uint64_t value, const std::string& text, std::string* out);
+
 } // namespace kdm::sql

@@ -55,6 +55,23 @@ bool Fail(TSQLErrorReport* report, uint8_t code) {
     return false;
 }
 
+// A move that could not finish puts the cursor back where it was; an abort
+// (state 0 here) is reported as success with *aborted.
+bool GiveUp(CJoinWalk& walk, int64_t* sessionRow, int64_t savedRow, int64_t* rowNumber, bool* found,
+            bool* aborted, TSQLErrorReport* report, uint8_t state) {
+    walk.RestoreAll();
+    *sessionRow = savedRow;
+    *rowNumber = savedRow;
+    *found = false;
+    if (state == peNoErr) {
+        *aborted = true;
+        Succeed(report);
+    } else {
+        Fail(report, state);
+    }
+    return false;
+}
+
 } // namespace
 
 uint32_t TSQLBookmark::TableCount() const {
@@ -403,17 +420,7 @@ bool CSQLSessionManager::Fetch(CSQLSession& s, int32_t mode, int64_t steps, int6
     walk.SaveAll();
     const int64_t savedRow = s.m_rowNumber;
     auto giveUp = [&](uint8_t state) {
-        walk.RestoreAll();
-        s.m_rowNumber = savedRow;
-        *rowNumber = savedRow;
-        *found = false;
-        if (state == peNoErr) {
-            *aborted = true;
-            Succeed(report);
-        } else {
-            Fail(report, state);
-        }
-        return false;
+        return GiveUp(walk, &s.m_rowNumber, savedRow, rowNumber, found, aborted, report, state);
     };
     bool f = false;
     uint8_t state = peNoErr;
@@ -561,17 +568,7 @@ bool CSQLSessionManager::Locate(CSQLSession& s, int32_t kind, const TSQLBookmark
     const int64_t savedRow = s.m_rowNumber;
     auto giveUp = [&](uint8_t state) {
         walk.ClearStarts();
-        walk.RestoreAll();
-        s.m_rowNumber = savedRow;
-        *rowNumber = savedRow;
-        *found = false;
-        if (state == peNoErr) {
-            *aborted = true;
-            Succeed(report);
-        } else {
-            Fail(report, state);
-        }
-        return false;
+        return GiveUp(walk, &s.m_rowNumber, savedRow, rowNumber, found, aborted, report, state);
     };
     auto setStarts = [&] {
         for (int32_t i = 0; i < walk.Count(); ++i)

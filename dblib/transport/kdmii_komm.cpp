@@ -243,6 +243,32 @@ bool CInternetClient::Exchange(const char* refusalFormat) {
     return false;
 }
 
+bool CInternetClient::TakeChallenge(std::string* challenge) {
+    CKDMIIBuf& buffer = ReceiveBuffer();
+    CBasicString text;
+    if (buffer.GetString(text, kLoginTextMax) != 0) {
+        m_failureKind = kFailLoginRefused;
+        return false;
+    }
+    buffer.Reset();
+    *challenge = text.c_str();
+    return true;
+}
+
+bool CInternetClient::TakeMainChannel(const std::string& firstResponse) {
+    CKDMIIBuf& buffer = ReceiveBuffer();
+    int32_t id = 0;
+    if (buffer.GetInt32(&id) != 0) {
+        m_failureKind = kFailLoginRefused;
+        return false;
+    }
+    buffer.Reset();
+    m_mainChannelId = id;
+    m_channelKey = Md5Hex(firstResponse);
+    m_statusText = "NO ERROR";
+    return true;
+}
+
 bool CInternetClient::ConnectMain(const char* host, uint16_t port) {
     m_failureKind = kFailNone;
     m_mainChannelId = 0;
@@ -285,27 +311,15 @@ bool CInternetClient::Login(const char* host, uint16_t port, const char* user, c
         buffer.PutInt32(option);
         if (!Exchange(nullptr))
             return false;
-        CBasicString challenge;
-        if (buffer.GetString(challenge, kLoginTextMax) != 0) {
-            m_failureKind = kFailLoginRefused;
+        std::string challenge;
+        if (!TakeChallenge(&challenge))
             return false;
-        }
-        buffer.Reset();
-        const std::string response = ChallengeResponse(Cut(password), challenge.c_str(), 64);
+        const std::string response = ChallengeResponse(Cut(password), challenge, 64);
         buffer.BeginCommand(kCmdConnect, true);
         buffer.PutString(response.c_str());
         if (!Exchange("CONNECT_REQ ERROR: %s\n"))
             return false;
-        int32_t id = 0;
-        if (buffer.GetInt32(&id) != 0) {
-            m_failureKind = kFailLoginRefused;
-            return false;
-        }
-        buffer.Reset();
-        m_mainChannelId = id;
-        m_channelKey = Md5Hex(response);
-        m_statusText = "NO ERROR";
-        return true;
+        return TakeMainChannel(response);
     });
 }
 
@@ -325,29 +339,17 @@ bool CInternetClient::LoginTwoUsers(const char* host, uint16_t port, const char*
         buffer.PutInt32(option);
         if (!Exchange("%s\n"))
             return false;
-        CBasicString challenge;
-        if (buffer.GetString(challenge, kLoginTextMax) != 0) {
-            m_failureKind = kFailLoginRefused;
+        std::string challenge;
+        if (!TakeChallenge(&challenge))
             return false;
-        }
-        buffer.Reset();
-        const std::string first = ChallengeResponse(Cut(password), challenge.c_str(), 0);
-        const std::string second = ChallengeResponse(Cut(secondPassword), challenge.c_str(), 0);
+        const std::string first = ChallengeResponse(Cut(password), challenge, 0);
+        const std::string second = ChallengeResponse(Cut(secondPassword), challenge, 0);
         buffer.BeginCommand(kCmdMultiConnect, true);
         buffer.PutString(first.c_str());
         buffer.PutString(second.c_str());
         if (!Exchange("%s\n"))
             return false;
-        int32_t id = 0;
-        if (buffer.GetInt32(&id) != 0) {
-            m_failureKind = kFailLoginRefused;
-            return false;
-        }
-        buffer.Reset();
-        m_mainChannelId = id;
-        m_channelKey = Md5Hex(first);
-        m_statusText = "NO ERROR";
-        return true;
+        return TakeMainChannel(first);
     });
 }
 

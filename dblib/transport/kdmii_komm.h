@@ -116,6 +116,9 @@ private:
     // its answer. False (and the failure kind set) when refused or late.
     bool Exchange(const char* refusalFormat);
     bool ConnectMain(const char* host, uint16_t port);
+    // Answer values of the login steps; false with the failure kind set.
+    bool TakeChallenge(std::string* challenge);
+    bool TakeMainChannel(const std::string& firstResponse);
 
     bool m_backChannel = false;
     int32_t m_lastConnectResult = 0;
