@@ -9,6 +9,12 @@
 
 namespace kdm::fuzz {
 
+// A broken contract is a finding: abort so the fuzzer keeps the input.
+inline void Check(bool condition) {
+    if (!condition)
+        abort();
+}
+
 // The defaults the transport creates go to a store of the run's own, never
 // the user's; diagnostics stay off so the fuzzer's output stays readable.
 inline void PrepareOnce() {

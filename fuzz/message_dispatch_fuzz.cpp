@@ -15,14 +15,7 @@
 #include "transport/async_channel.h"
 
 using namespace kdm;
-
-namespace {
-void Check(bool condition) {
-    if (!condition)
-        abort();
-}
-
-} // namespace
+using kdm::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::PrepareOnce();
