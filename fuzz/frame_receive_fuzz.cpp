@@ -6,9 +6,6 @@
 // refused one leaves the buffer empty.
 #include <cstdint>
 #include <cstdlib>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 
 #include "fuzz_support.h"
 #include "transport/frame_io.h"
@@ -35,21 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(b.Remaining() == 0);
     }
 
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+    fuzz::StreamPeer peer(data, size);
+    if (!peer.Ok())
         return 0;
-    std::thread writer([&] {
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = send(fds[1], data + done, size - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        shutdown(fds[1], SHUT_WR);
-    });
     CSocket socket;
-    socket.AdoptConnected(fds[0]);
+    socket.AdoptConnected(peer.TakeNearEnd());
     CKDMIIBuf b;
     size_t consumed = 0;
     for (;;) {
@@ -70,7 +57,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(static_cast<uint32_t>(b.Remaining()) == b.PayloadLength());
     }
     socket.TcpDisconnect();
-    writer.join();
-    close(fds[1]);
     return 0;
 }

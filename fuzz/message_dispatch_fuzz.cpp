@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "fuzz_support.h"
@@ -21,25 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::PrepareOnce();
     if (size > (1u << 16))
         return 0;
-    int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+    fuzz::StreamPeer peer(data, size);
+    if (!peer.Ok())
         return 0;
-    std::thread peer([&] {
-        size_t done = 0;
-        while (done < size) {
-            const ssize_t n = send(fds[1], data + done, size - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                break;
-            done += static_cast<size_t>(n);
-        }
-        shutdown(fds[1], SHUT_WR);
-        char sink[4096];
-        while (recv(fds[1], sink, sizeof sink, 0) > 0) {
-        }
-    });
 
     auto back = std::make_unique<CInternetClient>();
-    back->AdoptConnected(fds[0]);
+    back->AdoptConnected(peer.TakeNearEnd());
     auto list = std::make_shared<CAsyncCommandList>();
     std::vector<std::shared_ptr<CAsyncCommandListEntry>> entries;
     for (int i = 0; i < 3; ++i) {
@@ -60,7 +44,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         Check(list->Count() == 0);
     }
-    peer.join();
-    close(fds[1]);
     return 0;
 }
